@@ -1,14 +1,14 @@
 // Engine lifecycle and the block loop.
 //
 // engine_process runs on the audio thread: no allocation, no lock, no system
-// call. It cuts each block at the LFO ticks; within a segment every
-// coefficient is constant, so they are computed once per segment, and the
-// chain runs four samples at a time: the recursive stages (input high-pass,
-// state-variable filter, gain, output low-pass) sample by sample, the soft
-// clipper on all four lanes at once, then the output high-pass. Each stage
-// still sees its samples in order with the same operations as the plain
-// per-sample evaluation, so the output is bit for bit the same; keeping the
-// independent recursions in one loop lets the processor overlap them.
+// call. It cuts each block at the LFO ticks; between ticks every coefficient
+// is constant, so they are computed once per tick. Each segment runs in
+// chunks: the recursive stages (input high-pass, state-variable filter,
+// gain, output low-pass) sample by sample, then the soft clipper over the
+// chunk with packed arithmetic, and the output high-pass of that chunk in the
+// same loop as the recursive stages of the next. Each stage still sees its
+// samples in order with the same operations as the plain per-sample
+// evaluation, so the output is the same bit for bit.
 #include "engine.h"
 
 #include "filter.h"
@@ -107,61 +107,103 @@ float engine_get_parameter(const Engine* e, uint32_t index) {
 
 float engine_sample_rate(const Engine* e) { return e->sample_rate; }
 
-// Runs the whole chain over m samples with constant coefficients.
-static void process_segment(Engine* e, const float* in, float* out, uint32_t m) {
-    e->fc_hz = register_to_hz(e->fc_register);
-    e->q = resonance_q();
-    const SvfCoeffs c = svf_coeffs(e->fc_hz, e->q, e->ref_fc, e->pi_over_fs, e->prewarp_max, e->sample_rate);
+namespace {
 
-    // Locals so that the compiler keeps the states in registers: the audio
-    // buffers could otherwise alias the Engine.
-    FirstOrder in_hp = e->in_hp;
-    FirstOrder out_lp = e->out_lp;
-    FirstOrder out_hp = e->out_hp;
-    float hp = e->svf_hp;
-    float bp = e->svf_bp;
-    float lp = e->svf_lp;
-    const __m128 shaper_scale = _mm_set1_ps(kShaperInScale);
-    const __m128 shaper_offset = _mm_set1_ps(kShaperInOffset);
-    const __m128 shaper_out = _mm_set1_ps(kShaperOutScale);
-    const __m128 shaper_bias = _mm_set1_ps(e->shaper_bias);
+// Samples per chunk of the block loop. The soft clipper runs over a whole
+// chunk at once; the output high-pass of one chunk runs in the same loop as
+// the recursive stages of the next, so the processor overlaps the two
+// dependency chains instead of running them one after the other.
+constexpr uint32_t kChunk = 32;
 
-    for (uint32_t i = 0; i < m; i += 4) {
-        const uint32_t lanes = m - i < 4 ? m - i : 4;
-        alignas(16) float y[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (uint32_t j = 0; j < lanes; ++j) {
-            float x = first_order_step(in_hp, in[i + j]);
-            float s1 = c.gz * hp + bp;
-            float s2 = c.gz * bp + lp;
-            hp = ((x * kInputScale - c.kg * s1) - s2) * c.d;
-            bp = c.g * hp + s1;
-            lp = c.g * bp + s2;
-            y[j] = first_order_step(out_lp, -bp * kOutputGain);
-        }
-        // Soft clipper on four lanes; unused lanes hold 0 and are discarded.
-        __m128 v = _mm_add_ps(_mm_mul_ps(_mm_load_ps(y), shaper_scale), shaper_offset);
-        v = _mm_sub_ps(_mm_mul_ps(fast_omega4(v), shaper_out), shaper_bias);
-        _mm_store_ps(y, v);
-        for (uint32_t j = 0; j < lanes; ++j) out[i + j] = first_order_step(out_hp, y[j]);
+// Clipped samples of the last chunk, still waiting for the output high-pass.
+struct PendingChunk {
+    alignas(16) float samples[kChunk];
+    float* out = nullptr;  // where the high-passed samples go
+    uint32_t count = 0;
+};
+
+// The stages from the input high-pass to the output low-pass for one sample.
+struct LinearStages {
+    FirstOrder in_hp;
+    FirstOrder out_lp;
+    float hp, bp, lp;
+    float g, gz, kg, d;
+
+    float step(float in) {
+        float x = first_order_step(in_hp, in);
+        float s1 = gz * hp + bp;
+        float s2 = gz * bp + lp;
+        hp = ((x * kInputScale - kg * s1) - s2) * d;
+        bp = g * hp + s1;
+        lp = g * bp + s2;
+        return first_order_step(out_lp, -bp * kOutputGain);
     }
+};
 
-    e->in_hp = in_hp;
-    e->out_lp = out_lp;
-    e->out_hp = out_hp;
-    e->svf_hp = hp;
-    e->svf_bp = bp;
-    e->svf_lp = lp;
+void finish_pending(PendingChunk& pending, FirstOrder& out_hp, uint32_t from) {
+    for (uint32_t i = from; i < pending.count; ++i) pending.out[i] = first_order_step(out_hp, pending.samples[i]);
+    pending.count = 0;
 }
 
+// Soft clipper: four lanes at a time with packed arithmetic, and the last
+// one to three samples with the scalar form, which gives the same bits and
+// is shorter when a host calls with single samples.
+void clip_chunk(const float* y, uint32_t count, float bias, float* dst) {
+    const __m128 in_scale = _mm_set1_ps(kShaperInScale);
+    const __m128 in_offset = _mm_set1_ps(kShaperInOffset);
+    const __m128 out_scale = _mm_set1_ps(kShaperOutScale);
+    const __m128 out_bias = _mm_set1_ps(bias);
+    uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(y + i), in_scale), in_offset);
+        v = _mm_sub_ps(_mm_mul_ps(fast_omega4(v), out_scale), out_bias);
+        _mm_storeu_ps(dst + i, v);
+    }
+    for (; i < count; ++i) dst[i] = fast_omega(y[i] * kShaperInScale + kShaperInOffset) * kShaperOutScale - bias;
+}
+
+// Runs the chain over m samples within one tick period. The output
+// high-pass of the last chunk is left in `pending` for the caller.
+void process_segment(Engine* e, const float* in, float* out, uint32_t m, PendingChunk& pending) {
+    LinearStages st{e->in_hp, e->out_lp, e->svf_hp, e->svf_bp, e->svf_lp, e->svf_g, e->svf_gz, e->svf_kg, e->svf_d};
+    // A local copy keeps the state in registers: the audio buffers could
+    // otherwise alias the Engine.
+    FirstOrder out_hp = e->out_hp;
+    for (uint32_t start = 0; start < m; start += kChunk) {
+        const uint32_t len = m - start < kChunk ? m - start : kChunk;
+        const uint32_t both = len < pending.count ? len : pending.count;
+        float* dst = out + start;
+        for (uint32_t i = 0; i < both; ++i) {
+            dst[i] = st.step(in[start + i]);
+            pending.out[i] = first_order_step(out_hp, pending.samples[i]);
+        }
+        for (uint32_t i = both; i < len; ++i) dst[i] = st.step(in[start + i]);
+        finish_pending(pending, out_hp, both);
+        clip_chunk(dst, len, e->shaper_bias, pending.samples);
+        pending.out = dst;
+        pending.count = len;
+    }
+    e->in_hp = st.in_hp;
+    e->out_lp = st.out_lp;
+    e->out_hp = out_hp;
+    e->svf_hp = st.hp;
+    e->svf_bp = st.bp;
+    e->svf_lp = st.lp;
+}
+
+}  // namespace
+
 void engine_process(Engine* e, const float* input, float* output, uint32_t n) {
+    PendingChunk pending;
     uint32_t pos = 0;
     while (pos < n) {
         if (e->tick_countdown == 0) lfo_tick(e);
         uint32_t m = n - pos < e->tick_countdown ? n - pos : e->tick_countdown;
-        process_segment(e, input + pos, output + pos, m);
+        process_segment(e, input + pos, output + pos, m, pending);
         e->tick_countdown -= m;
         pos += m;
     }
+    finish_pending(pending, e->out_hp, 0);
 }
 
 }  // namespace vexo

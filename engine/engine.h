@@ -45,6 +45,14 @@ struct Engine {
     uint8_t lfo_speed_reg;    // from lfo_speed: which phase step
     float param_values[kInputParamCount];  // cutoff, lfo_amt, lfo_speed
     float sample_rate;
+    // State-variable filter coefficients for the current tick: they change
+    // only when a tick moves the cutoff, so the block loop computes them
+    // once per tick instead of once per call (hosts may call with single
+    // samples).
+    float svf_g;   // integrator gain
+    float svf_gz;  // gain that updates the integrator states, from ref_fc
+    float svf_kg;  // damping plus g
+    float svf_d;   // 1 / (g kg + 1)
 };
 
 void engine_init(Engine* e);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ TEST(FastMath, ErrorBoundsOverTheirDomains) {
     }
     for (double x = -3.0; x < 3.0; x += 0.000731) {
         float xf = static_cast<float>(x);
-        worst_sin = std::fmax(worst_sin, std::fabs(fast_sin2pi(xf) - std::sin(2 * M_PI * double(xf))));
+        worst_sin = std::fmax(worst_sin, std::fabs(fast_sin2pi(xf) - std::sin(2 * std::numbers::pi * double(xf))));
     }
     for (double x = 8.0; x < 1e7; x *= 1.0013) {
         float xf = static_cast<float>(x);
@@ -376,7 +377,7 @@ TEST(Lfo, TablesFollowTheirRule) {
     const int peaks[16] = {0, 8, 17, 25, 34, 42, 51, 59, 68, 76, 85, 93, 102, 110, 119, 127};
     for (int a = 0; a < 16; ++a) {
         for (int i = 0; i < 256; ++i) {
-            double v = 127.0 * a / 15.0 * std::sin(2 * M_PI * (i + 1) / 256.0);
+            double v = 127.0 * a / 15.0 * std::sin(2 * std::numbers::pi * (i + 1) / 256.0);
             ASSERT_EQ(kLfoSineTables[a][i], static_cast<int>(std::lround(v))) << a << " " << i;
         }
         EXPECT_EQ(kLfoSineTables[a][63], peaks[a]);
