@@ -12,9 +12,9 @@ file(CREATE_LINK ${VEXO_LV2_HEADERS}/lv2 ${VEXO_LV2_INCLUDE}/lv2 SYMBOLIC)
 set(VEXO_BUNDLES_DIR ${CMAKE_BINARY_DIR}/bundles)
 set(VEXO_LV2_BUNDLE ${VEXO_BUNDLES_DIR}/brume-vexo.lv2)
 
-add_library(vexo_lv2 MODULE lv2/vexo_lv2.cpp)
+add_library(vexo_lv2 MODULE lv2/vexo_lv2.cpp lv2/lv2_state.cpp)
 target_include_directories(vexo_lv2 PRIVATE ${VEXO_LV2_INCLUDE})
-target_link_libraries(vexo_lv2 PRIVATE vexo_engine vexo_platform)
+target_link_libraries(vexo_lv2 PRIVATE vexo_state vexo_state_heap vexo_engine vexo_platform)
 set_target_properties(vexo_lv2 PROPERTIES
   OUTPUT_NAME brume-vexo
   PREFIX ""

@@ -15,6 +15,7 @@
 #include <new>
 
 #include <lv2/atom/atom.h>
+#include <lv2/state/state.h>
 
 #include "platform/platform.h"
 
@@ -88,7 +89,7 @@ static void reconcile_locked(Lv2Instance* self) {
 static LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
     Lv2Instance* self = static_cast<Lv2Instance*>(std::calloc(1, sizeof(Lv2Instance)));
     if (!self) return nullptr;
-    new (&self->param_lock) std::atomic<uint8_t>(0);
+    new (&self->param_lock) ParamLock(0);
 
     const char* missing = query_features(features, LV2_LOG__log, reinterpret_cast<void**>(&self->log), 0,
                                          LV2_URID__map, reinterpret_cast<void**>(&self->map), 1,
@@ -127,19 +128,25 @@ static float activate_value(float v) {
     return v;
 }
 
-// [main-thread] Re-reads the control ports and restarts the engine.
+// [main-thread] Re-reads the control ports and restarts the engine. Not
+// concurrent with run or the state interface, so the flags are read without
+// the lock. A state restored before activation (a common host order) stays
+// pending, and the first run applies it as it would after any restore;
+// otherwise it would be lost for every control port the host leaves
+// unconnected.
 static void activate(LV2_Handle instance) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
+    const bool keep_restore = self->restore_pending != 0;
     for (uint32_t i = 0; i < kInputParamCount; ++i) {
         const float* port = self->ports[kFirstControlPort + i];
         float v = port ? activate_value(*port) : static_cast<float>(kParams[i].default_value);
         apply_parameter(self, i, v);
         self->last_port_values[i] = v;
-        self->pending_values[i] = v;
+        if (!keep_restore) self->pending_values[i] = v;
     }
-    self->param_lock.exchange(0);
-    self->params_synced = 1;
-    self->restore_pending = 0;
+    param_lock_release(self->param_lock);
+    self->params_synced = keep_restore ? 0 : 1;
+    self->restore_pending = keep_restore ? 1 : 0;
     engine_reset(&self->engine);
 }
 
@@ -148,7 +155,7 @@ static void run(LV2_Handle instance, uint32_t n) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
     const uint32_t saved_fp = platform_denormals_off();
 
-    const bool locked = self->param_lock.exchange(1) == 0;
+    const bool locked = param_lock_try(self->param_lock);
     if (locked) {
         if (!self->params_synced) reconcile_locked(self);
         self->params_synced = 1;
@@ -169,7 +176,7 @@ static void run(LV2_Handle instance, uint32_t n) {
             }
         }
     }
-    if (locked) self->param_lock.exchange(0);
+    if (locked) param_lock_release(self->param_lock);
 
     if (n > 0) engine_process(&self->engine, self->ports[kPortAudioIn], self->ports[kPortAudioOut], n);
     if (self->ports[kPortCutoffMod])
@@ -181,13 +188,15 @@ static void run(LV2_Handle instance, uint32_t n) {
 // [main-thread]
 static void cleanup(LV2_Handle instance) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
-    self->param_lock.~atomic();
+    self->param_lock.~ParamLock();
     std::free(self);
 }
 
-// [any thread] Interfaces this plug-in offers. The state interface arrives
-// with state support; until then no extension is offered.
-static const void* extension_data(const char*) { return nullptr; }
+// [any thread] The one extension offered: the state interface.
+static const void* extension_data(const char* uri) {
+    if (uri && std::strcmp(uri, LV2_STATE__interface) == 0) return lv2_state_interface();
+    return nullptr;
+}
 
 static const LV2_Descriptor kDescriptor = {
     /*.URI =*/VEXO_LV2_URI,

@@ -4,7 +4,6 @@
 // lv2_descriptor.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include <lv2/core/lv2.h>
@@ -12,6 +11,7 @@
 #include <lv2/urid/urid.h>
 
 #include "engine/engine.h"
+#include "platform/param_lock.h"
 
 namespace vexo {
 
@@ -40,7 +40,7 @@ struct Lv2Instance {
     float* ports[kPortCount];
     float last_port_values[kInputParamCount];  // audio side only: last rounded port value
     float pending_values[kInputParamCount];    // exchanged with save/restore under param_lock
-    std::atomic<uint8_t> param_lock;           // 0 free, 1 held; only ever exchanged
+    ParamLock param_lock;                      // 0 free, 1 held; only ever exchanged
     uint8_t params_synced;                     // under param_lock
     uint8_t restore_pending;                   // under param_lock
     LV2_Log_Log* log;
@@ -69,5 +69,8 @@ void log_message(Lv2Instance* self, const char* format, ...)
 // A control value as a whole step 0..15, returned as a float: +-0.5 then
 // truncation toward zero; NaN and negative results give 0, above 15 gives 15.
 float round_to_step(float value);
+
+// The state interface (save and restore), answered for state:interface.
+const void* lv2_state_interface();
 
 }  // namespace vexo
