@@ -130,16 +130,20 @@ static float activate_value(float v) {
 
 // [main-thread] Re-reads the control ports and restarts the engine. Not
 // concurrent with run or the state interface, so the flags are read without
-// the lock. A state restored before activation (a common host order) stays
-// pending, and the first run applies it as it would after any restore;
-// otherwise it would be lost for every control port the host leaves
-// unconnected.
+// the lock.
+//
+// A parameter whose port is not connected keeps its current value: the
+// default after instantiate, or what a restored state set, which a second
+// activation (hosts re-activate on transport or bypass changes) must not
+// throw away. For the same reason a state restored before activation (a
+// common host order) stays pending, and the first run applies it as it would
+// after any restore.
 static void activate(LV2_Handle instance) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
     const bool keep_restore = self->restore_pending != 0;
     for (uint32_t i = 0; i < kInputParamCount; ++i) {
         const float* port = self->ports[kFirstControlPort + i];
-        float v = port ? activate_value(*port) : static_cast<float>(kParams[i].default_value);
+        float v = port ? activate_value(*port) : engine_get_parameter(&self->engine, i);
         apply_parameter(self, i, v);
         self->last_port_values[i] = v;
         if (!keep_restore) self->pending_values[i] = v;

@@ -99,3 +99,43 @@ struct Lv2Plugin {
 };
 
 }  // namespace vexo_test
+
+#include <lv2/atom/atom.h>
+#include <lv2/state/state.h>
+
+namespace vexo_test {
+
+// A host's property store for the state interface: one property per key.
+struct PropertyStore {
+    struct Property {
+        uint32_t key, type, flags;
+        std::vector<unsigned char> value;
+    };
+    std::vector<Property> props;
+    LV2_State_Status store_result = LV2_STATE_SUCCESS;  // what store reports
+
+    static LV2_State_Status store(LV2_State_Handle h, uint32_t key, const void* value, size_t size, uint32_t type,
+                                  uint32_t flags) {
+        auto* self = static_cast<PropertyStore*>(h);
+        const unsigned char* p = static_cast<const unsigned char*>(value);
+        self->props.push_back({key, type, flags, std::vector<unsigned char>(p, p + size)});
+        return self->store_result;
+    }
+    static const void* retrieve(LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) {
+        auto* self = static_cast<PropertyStore*>(h);
+        for (auto it = self->props.rbegin(); it != self->props.rend(); ++it) {
+            if (it->key != key) continue;
+            *size = it->value.size();
+            *type = it->type;
+            *flags = it->flags;
+            return it->value.data();
+        }
+        return nullptr;
+    }
+};
+
+inline const LV2_State_Interface* state_interface(const LV2_Descriptor* d) {
+    return static_cast<const LV2_State_Interface*>(d->extension_data(LV2_STATE__interface));
+}
+
+}  // namespace vexo_test

@@ -53,6 +53,8 @@ TEST_F(Lv2Module, ExportsOneDescriptor) {
     EXPECT_NE(desc->extension_data, nullptr);
     EXPECT_EQ(desc->extension_data("http://lv2plug.in/ns/ext/worker#interface"), nullptr);
     EXPECT_EQ(desc->extension_data(""), nullptr);
+    EXPECT_NE(desc->extension_data("http://lv2plug.in/ns/ext/state#interface"), nullptr);
+    EXPECT_EQ(desc->extension_data("http://lv2plug.in/ns/ext/state#interfac"), nullptr);
 }
 
 TEST_F(Lv2Module, InstantiatesQuietlyWithAFullHost) {
@@ -159,6 +161,10 @@ TEST_F(Lv2Module, UnconnectedControlsUseDefaultsThenKeepLastValue) {
     loose.run(480);
     desc->connect_port(loose.handle, 2, nullptr);
     loose.run(480);
+    EXPECT_EQ(loose.cutoff_mod, 56.0f);
+    // A second activation keeps it too: only a connected port replaces it.
+    desc->activate(loose.handle);
+    loose.run(1);
     EXPECT_EQ(loose.cutoff_mod, 56.0f);
 }
 
