@@ -2,7 +2,9 @@
 // yield, whatever the host feeds it. Usage: lv2_realtime_tests <module>.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <limits>
 
 #include "audio_thread_guard.h"
@@ -44,6 +46,47 @@ TEST(Lv2Realtime, RunNeitherAllocatesNorLocks) {
         total.locks += c.locks;
         total.yields += c.yields;
     }
+    EXPECT_EQ(total.allocations, 0u);
+    EXPECT_EQ(total.frees, 0u);
+    EXPECT_EQ(total.locks, 0u);
+    EXPECT_EQ(total.yields, 0u);
+}
+
+// The same while another thread saves and restores the state all the time:
+// run meets a held lock now and then and must carry on without waiting.
+TEST(Lv2Realtime, RunNeverWaitsForSaveOrRestore) {
+    LoadedModule module(g_module_path);
+    const LV2_Descriptor* desc = module.descriptor();
+    ASSERT_NE(desc, nullptr);
+    HostFeatures host;
+    Lv2Plugin p(desc, 48000, host.list, 512);
+    desc->activate(p.handle);
+    const LV2_State_Interface* iface = state_interface(desc);
+    ASSERT_NE(iface, nullptr);
+
+    std::atomic<bool> stop{false};
+    std::thread state_thread([&] {
+        PropertyStore store;
+        while (!stop.load()) {
+            store.props.clear();
+            iface->save(p.handle, PropertyStore::store, &store, 0, host.list);
+            iface->restore(p.handle, PropertyStore::retrieve, &store, 0, host.list);
+        }
+    });
+    AudioThreadCounts total;
+    Lcg rng(8);
+    for (int block = 0; block < 20000; ++block) {
+        for (float& c : p.controls) c = static_cast<float>(rng.below(16));
+        audio_guard_begin();
+        p.run(1 + rng.below(512));
+        AudioThreadCounts c = audio_guard_end();
+        total.allocations += c.allocations;
+        total.frees += c.frees;
+        total.locks += c.locks;
+        total.yields += c.yields;
+    }
+    stop = true;
+    state_thread.join();
     EXPECT_EQ(total.allocations, 0u);
     EXPECT_EQ(total.frees, 0u);
     EXPECT_EQ(total.locks, 0u);
