@@ -60,36 +60,13 @@ void log_message(Lv2Instance* self, const char* format, ...) {
 float round_to_step(float value) { return param_snap(value, 0.0f, 15.0f); }
 
 // ---------------------------------------------------------------------------
-// Parameter exchange between run and the state interface.
-
-static void apply_parameter(Lv2Instance* self, uint32_t index, float value) {
-    engine_set_parameter(&self->engine, index, value);
-}
-
-// [audio-thread] Called with param_lock held and params_synced clear: a save
-// or restore ran since the last reconcile. After a restore the restored
-// values win; otherwise port changes that arrived while the lock was busy
-// are applied now.
-static void reconcile_locked(Lv2Instance* self) {
-    for (uint32_t i = 0; i < kInputParamCount; ++i) {
-        if (self->restore_pending) {
-            apply_parameter(self, i, self->pending_values[i]);
-            self->last_port_values[i] = self->pending_values[i];
-        } else if (self->last_port_values[i] != self->pending_values[i]) {
-            self->pending_values[i] = self->last_port_values[i];
-            apply_parameter(self, i, self->last_port_values[i]);
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Descriptor entry points.
 
 // [main-thread]
 static LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
     Lv2Instance* self = static_cast<Lv2Instance*>(std::calloc(1, sizeof(Lv2Instance)));
     if (!self) return nullptr;
-    new (&self->param_lock) ParamLock(0);
+    new (&self->params.lock) ParamLock(0);
 
     const char* missing = query_features(features, LV2_LOG__log, reinterpret_cast<void**>(&self->log), 0,
                                          LV2_URID__map, reinterpret_cast<void**>(&self->map), 1,
@@ -108,6 +85,7 @@ static LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, c
     }
     engine_init(&self->engine);
     engine_set_sample_rate(&self->engine, static_cast<float>(rate));
+    param_exchange_init(&self->params, &self->engine);
     for (float*& p : self->ports) p = nullptr;
     return self;
 }
@@ -140,17 +118,18 @@ static float activate_value(float v) {
 // after any restore.
 static void activate(LV2_Handle instance) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
-    const bool keep_restore = self->restore_pending != 0;
+    ParamExchange& x = self->params;
+    const bool keep_restore = x.restore_pending != 0;
     for (uint32_t i = 0; i < kInputParamCount; ++i) {
         const float* port = self->ports[kFirstControlPort + i];
         float v = port ? activate_value(*port) : engine_get_parameter(&self->engine, i);
-        apply_parameter(self, i, v);
-        self->last_port_values[i] = v;
-        if (!keep_restore) self->pending_values[i] = v;
+        engine_set_parameter(&self->engine, i, v);
+        x.host_values[i] = v;
+        if (!keep_restore) x.pending_values[i] = v;
     }
-    param_lock_release(self->param_lock);
-    self->params_synced = keep_restore ? 0 : 1;
-    self->restore_pending = keep_restore ? 1 : 0;
+    param_lock_release(x.lock);
+    x.params_synced = keep_restore ? 0 : 1;
+    x.restore_pending = keep_restore ? 1 : 0;
     engine_reset(&self->engine);
 }
 
@@ -159,28 +138,12 @@ static void run(LV2_Handle instance, uint32_t n) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
     const uint32_t saved_fp = platform_denormals_off();
 
-    const bool locked = param_lock_try(self->param_lock);
-    if (locked) {
-        if (!self->params_synced) reconcile_locked(self);
-        self->params_synced = 1;
-        self->restore_pending = 0;
-    }
+    const bool locked = param_exchange_begin(&self->params, &self->engine);
     for (uint32_t i = 0; i < kInputParamCount; ++i) {
         const float* port = self->ports[kFirstControlPort + i];
-        if (!port) continue;
-        float v = round_to_step(*port);
-        if (v != self->last_port_values[i]) {
-            self->last_port_values[i] = v;
-            // Without the lock the change waits in last_port_values: the
-            // state operation that holds the lock cleared params_synced, so
-            // a later run's reconcile applies it.
-            if (locked) {
-                self->pending_values[i] = v;
-                apply_parameter(self, i, v);
-            }
-        }
+        if (port) param_exchange_host_value(&self->params, &self->engine, locked, i, round_to_step(*port));
     }
-    if (locked) param_lock_release(self->param_lock);
+    param_exchange_end(&self->params, locked);
 
     if (n > 0) engine_process(&self->engine, self->ports[kPortAudioIn], self->ports[kPortAudioOut], n);
     if (self->ports[kPortCutoffMod])
@@ -192,7 +155,7 @@ static void run(LV2_Handle instance, uint32_t n) {
 // [main-thread]
 static void cleanup(LV2_Handle instance) {
     Lv2Instance* self = static_cast<Lv2Instance*>(instance);
-    self->param_lock.~ParamLock();
+    self->params.lock.~ParamLock();
     std::free(self);
 }
 

@@ -11,7 +11,7 @@
 #include <lv2/urid/urid.h>
 
 #include "engine/engine.h"
-#include "platform/param_lock.h"
+#include "state/param_exchange.h"
 
 namespace vexo {
 
@@ -38,11 +38,9 @@ constexpr uint32_t kFirstControlPort = kPortCutoff;
 struct Lv2Instance {
     Engine engine;
     float* ports[kPortCount];
-    float last_port_values[kInputParamCount];  // audio side only: last rounded port value
-    float pending_values[kInputParamCount];    // exchanged with save/restore under param_lock
-    ParamLock param_lock;                      // 0 free, 1 held; only ever exchanged
-    uint8_t params_synced;                     // under param_lock
-    uint8_t restore_pending;                   // under param_lock
+    // Parameter values shared with the state interface. host_values holds,
+    // per control input, the last value taken from its port after rounding.
+    ParamExchange params;
     LV2_Log_Log* log;
     LV2_URID log_error_type;
     LV2_URID log_note_type;
