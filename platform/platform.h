@@ -24,6 +24,13 @@ uint32_t platform_denormals_off();
 // other control bit as it is now. Audio-thread safe.
 void platform_denormals_restore(uint32_t saved);
 
+// The separator between folders in paths: '\\' on Windows, '/' on Linux.
+char platform_path_separator();
+
+// The full path of the module (DLL or shared object) that contains
+// `address`, as a heap string (release with free), or null.
+char* platform_module_path(const void* address);
+
 // Loads a shared library by path as a plug-in host would, resolves a symbol,
 // unloads it. Null on failure. Used by hosts and tests, never by the audio
 // path.

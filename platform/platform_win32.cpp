@@ -1,6 +1,8 @@
 // Windows side of the platform layer.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform.h"
 
 namespace vexo {
@@ -8,6 +10,30 @@ namespace vexo {
 void platform_yield() { SwitchToThread(); }
 
 const char* platform_name() { return "windows"; }
+
+char platform_path_separator() { return '\\'; }
+
+char* platform_module_path(const void* address) {
+    HMODULE module = nullptr;
+    const DWORD by_address_unchanged_refcount =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!GetModuleHandleExA(by_address_unchanged_refcount, static_cast<LPCSTR>(address), &module)) return nullptr;
+    // Start at the classic path limit and double while the name is cut short,
+    // so that paths longer than 260 characters come back whole.
+    DWORD size = 260;
+    char* buf = static_cast<char*>(malloc(size));
+    while (buf) {
+        DWORD n = GetModuleFileNameA(module, buf, size);
+        if (n == 0) break;
+        if (n < size) return buf;
+        size *= 2;
+        char* bigger = static_cast<char*>(realloc(buf, size));
+        if (!bigger) break;
+        buf = bigger;
+    }
+    free(buf);
+    return nullptr;
+}
 
 void* platform_module_load(const char* path) {
     // Paths are UTF-8 throughout the project; the wide API also lifts the

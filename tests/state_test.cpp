@@ -82,7 +82,6 @@ StateMap* map_of(const Members& members) {
 
 Bytes encode_map(const Members& members) {
     StateMap* m = map_of(members);
-    size_t len = 0;
     Bytes out = take_encoded([&](size_t* n) { return state_map_encode(m, n); });
     state_map_free(m);
     return out;
@@ -412,7 +411,9 @@ TEST_F(TarTest, ReaderChecksOnlyTheSizeField) {
         errno = 0;
         StateMap* m = tar_decode(t.data(), t.size());
         EXPECT_EQ(m != nullptr, c.accepted) << c.name;
-        if (!c.accepted) EXPECT_EQ(errno, EINVAL) << c.name;
+        if (!c.accepted) {
+            EXPECT_EQ(errno, EINVAL) << c.name;
+        }
         state_map_free(m);
     }
 }
@@ -618,7 +619,6 @@ TEST_F(DocumentTest, ForeignMembersSurviveARoundTrip) {
     ASSERT_EQ(state_archive_decode(&archive, original.data(), original.size()), 0);
     EXPECT_EQ(entries(archive.outer_extras).size(), 2u);
     EXPECT_EQ(entries(archive.inner_extras).size(), 1u);
-    size_t len = 0;
     Bytes again = take_encoded([&](size_t* n) { return state_archive_encode(&archive, n); });
     state_archive_free(&archive);
     // Written by the same writer with the same members: the same bytes.
@@ -654,7 +654,9 @@ TEST_F(DocumentTest, EveryAllocationFailureIsClean) {
              StateSink sink = rec.sink();
              errno = 0;
              int r = plugin_state_load(g.data(), g.size(), &sink);
-             if (r != 0) EXPECT_TRUE(rec.stores.empty());
+             if (r != 0) {
+                 EXPECT_TRUE(rec.stores.empty());
+             }
              return r == 0;
          }},
         {"state_archive_decode and encode",
@@ -675,7 +677,9 @@ TEST_F(DocumentTest, EveryAllocationFailureIsClean) {
          [](const Bytes& g) {
              errno = 0;
              StateMap* m = tar_decode(g.data(), g.size());
-             if (!m) EXPECT_EQ(errno, ENOMEM);
+             if (!m) {
+                 EXPECT_EQ(errno, ENOMEM);
+             }
              state_map_free(m);
              return m != nullptr;
          }},
