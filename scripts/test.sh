@@ -75,8 +75,8 @@ step "AddressSanitizer and UndefinedBehaviorSanitizer" sanitized
 # The concurrency tests under ThreadSanitizer.
 threads() {
   cmake -G Ninja -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_SANITIZE=thread &&
-    cmake --build build/tsan --target lv2_stress_tests vexo_lv2 &&
-    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R lv2_stress_tests
+    cmake --build build/tsan --target stress_tests vexo_lv2 vexo_vst3_module &&
+    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R stress_tests
 }
 step "ThreadSanitizer" threads
 

@@ -11,6 +11,7 @@
 #include "lv2_host.h"
 #include "state/state_alloc.h"
 #include "state/state_archive.h"
+#include "state_values.h"
 #include "test_signal.h"
 
 using namespace vexo_test;
@@ -21,32 +22,6 @@ const char* g_module_path = nullptr;
 const std::string kStateKey = "https://brume-audio.org/plugins/vexo#state_data";
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes state_stream(const char* format, float c, float a, float s) {
-    size_t len = 0;
-    void* p = vexo::plugin_state_encode(format, std::strlen(format), 48000, c, a, s, &len);
-    Bytes b(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + len);
-    vexo::state_free(p);
-    return b;
-}
-
-// The three parameter values inside a saved stream.
-struct Triple {
-    float c = -1, a = -1, s = -1;
-    bool operator==(const Triple&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Triple& t) { return o << "(" << t.c << ", " << t.a << ", " << t.s << ")"; }
-
-Triple values_in(const Bytes& stream) {
-    Triple t;
-    vexo::StateSink sink{&t, [](void*) {}, [](void*) {},
-                         [](void* d, uint32_t i, float v) {
-                             Triple* t = static_cast<Triple*>(d);
-                             (i == 0 ? t->c : i == 1 ? t->a : t->s) = v;
-                         }};
-    vexo::plugin_state_load(stream.data(), stream.size(), &sink);
-    return t;
-}
 
 class Lv2State : public ::testing::Test {
 protected:

@@ -16,6 +16,12 @@ namespace vexo_test {
 
 using namespace vst3;
 
+// The plug-in's parameter IDs as hosts see them.
+constexpr ParamID kCutoffId = 1784049613u;
+constexpr ParamID kLfoAmtId = 394330366u;
+constexpr ParamID kLfoSpeedId = 793359101u;
+constexpr ParamID kModId = 558397322u;
+
 // Calls slot `fn` of the interface `iface` of table type `V`.
 #define VCALL(V, iface, fn, ...) (vst3::vtbl<V>(iface)->fn((iface), ##__VA_ARGS__))
 
@@ -208,6 +214,73 @@ struct Handler {
     static tresult perform(void*, ParamID, double) { return kResultOk; }
     static tresult restart(void*, int32_t) { return kResultOk; }
     static constexpr IComponentHandlerVtbl kVtbl = {qi, add_ref, release, edit, perform, edit, restart};
+};
+
+// ---------------------------------------------------------------------------
+// An initialised component with both buses active, at 48 kHz.
+struct Proc {
+    void* comp = nullptr;
+    void* proc = nullptr;
+    std::vector<float> in, out;
+    Changes in_changes, out_changes;
+    bool with_out_changes = true;
+
+    Proc(LoadedVst3& m, const Uid& cid, double rate = 48000, bool activate_buses = true, size_t max_block = 4096)
+        : in(max_block), out(max_block) {
+        comp = m.create(cid, kIComponentIid);
+        if (!comp) return;
+        proc = query(comp, kIAudioProcessorIid);
+        VCALL(IComponentVtbl, comp, initialize, nullptr);
+        ProcessSetup setup{0, kSample32, 4096, rate};
+        VCALL(IAudioProcessorVtbl, proc, setupProcessing, &setup);
+        if (activate_buses) {
+            VCALL(IComponentVtbl, comp, activateBus, kAudio, kInput, 0, 1);
+            VCALL(IComponentVtbl, comp, activateBus, kAudio, kOutput, 0, 1);
+        }
+        VCALL(IComponentVtbl, comp, setActive, 1);
+    }
+    ~Proc() {
+        if (!comp) return;
+        VCALL(IComponentVtbl, comp, setActive, 0);
+        VCALL(IComponentVtbl, comp, terminate);
+        release(proc);
+        release(comp);
+    }
+    // One block of n samples from `in` to `out`.
+    tresult run(int32_t n) {
+        float* ins[1] = {in.data()};
+        float* outs[1] = {out.data()};
+        AudioBusBuffers ib{1, 0, {ins}}, ob{1, 0, {outs}};
+        ProcessData d{};
+        d.numSamples = n;
+        d.numInputs = 1;
+        d.numOutputs = 1;
+        d.inputs = &ib;
+        d.outputs = &ob;
+        d.inputParameterChanges = &in_changes;
+        d.outputParameterChanges = with_out_changes ? &out_changes : nullptr;
+        out_changes.queues.clear();
+        tresult r = VCALL(IAudioProcessorVtbl, proc, process, &d);
+        in_changes.queues.clear();
+        return r;
+    }
+    // The output parameter points reported by the last block.
+    std::vector<Queue::Point> reported() const {
+        for (const Queue& q : out_changes.queues)
+            if (q.id == kModId) return q.points;
+        return {};
+    }
+    std::vector<unsigned char> state() {
+        MemoryStream s;
+        if (VCALL(IComponentVtbl, comp, getState, &s) != kResultOk) return {};
+        return s.bytes;
+    }
+    tresult load(const std::vector<unsigned char>& bytes) {
+        MemoryStream s;
+        s.bytes = bytes;
+        s.pos = static_cast<int64_t>(bytes.size());  // setState must rewind by itself
+        return VCALL(IComponentVtbl, comp, setState, &s);
+    }
 };
 
 }  // namespace vexo_test

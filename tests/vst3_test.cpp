@@ -14,6 +14,7 @@
 #include "state/state_archive.h"
 #include "state/state_map.h"
 #include "state/tar.h"
+#include "state_values.h"
 #include "test_signal.h"
 #include "vst3_host.h"
 
@@ -25,10 +26,6 @@ namespace {
 const char* g_vst3_path = nullptr;
 const char* g_lv2_path = nullptr;
 
-constexpr ParamID kCutoffId = 1784049613u;
-constexpr ParamID kLfoAmtId = 394330366u;
-constexpr ParamID kLfoSpeedId = 793359101u;
-constexpr ParamID kModId = 558397322u;
 
 std::u16string text16(const char16* s) { return std::u16string(s); }
 
@@ -178,96 +175,6 @@ TEST_F(Vst3Module, InterfacesShareOneObjectAndHaveNoEmptySlots) {
 
 // ---------------------------------------------------------------------------
 // Component and processing
-
-// An initialised component with both buses active, at 48 kHz.
-struct Proc {
-    void* comp = nullptr;
-    void* proc = nullptr;
-    std::vector<float> in, out;
-    Changes in_changes, out_changes;
-    bool with_out_changes = true;
-
-    Proc(LoadedVst3& m, const Uid& cid, double rate = 48000, bool activate_buses = true) : in(4096), out(4096) {
-        comp = m.create(cid, kIComponentIid);
-        if (!comp) return;
-        proc = query(comp, kIAudioProcessorIid);
-        VCALL(IComponentVtbl, comp, initialize, nullptr);
-        ProcessSetup setup{0, kSample32, 4096, rate};
-        VCALL(IAudioProcessorVtbl, proc, setupProcessing, &setup);
-        if (activate_buses) {
-            VCALL(IComponentVtbl, comp, activateBus, kAudio, kInput, 0, 1);
-            VCALL(IComponentVtbl, comp, activateBus, kAudio, kOutput, 0, 1);
-        }
-        VCALL(IComponentVtbl, comp, setActive, 1);
-    }
-    ~Proc() {
-        if (!comp) return;
-        VCALL(IComponentVtbl, comp, setActive, 0);
-        VCALL(IComponentVtbl, comp, terminate);
-        release(proc);
-        release(comp);
-    }
-    // One block of n samples from `in` to `out`.
-    tresult run(int32_t n) {
-        float* ins[1] = {in.data()};
-        float* outs[1] = {out.data()};
-        AudioBusBuffers ib{1, 0, {ins}}, ob{1, 0, {outs}};
-        ProcessData d{};
-        d.numSamples = n;
-        d.numInputs = 1;
-        d.numOutputs = 1;
-        d.inputs = &ib;
-        d.outputs = &ob;
-        d.inputParameterChanges = &in_changes;
-        d.outputParameterChanges = with_out_changes ? &out_changes : nullptr;
-        out_changes.queues.clear();
-        tresult r = VCALL(IAudioProcessorVtbl, proc, process, &d);
-        in_changes.queues.clear();
-        return r;
-    }
-    // The output parameter points reported by the last block.
-    std::vector<Queue::Point> reported() const {
-        for (const Queue& q : out_changes.queues)
-            if (q.id == kModId) return q.points;
-        return {};
-    }
-    std::vector<unsigned char> state() {
-        MemoryStream s;
-        EXPECT_EQ(VCALL(IComponentVtbl, comp, getState, &s), kResultOk);
-        return s.bytes;
-    }
-    tresult load(const std::vector<unsigned char>& bytes) {
-        MemoryStream s;
-        s.bytes = bytes;
-        s.pos = static_cast<int64_t>(bytes.size());  // setState must rewind by itself
-        return VCALL(IComponentVtbl, comp, setState, &s);
-    }
-};
-
-struct Triple {
-    float c = -1, a = -1, s = -1;
-    bool operator==(const Triple&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Triple& t) { return o << "(" << t.c << ", " << t.a << ", " << t.s << ")"; }
-
-Triple values_in(const std::vector<unsigned char>& stream) {
-    Triple t;
-    vexo::StateSink sink{&t, [](void*) {}, [](void*) {},
-                         [](void* d, uint32_t i, float v) {
-                             Triple* t = static_cast<Triple*>(d);
-                             (i == 0 ? t->c : i == 1 ? t->a : t->s) = v;
-                         }};
-    vexo::plugin_state_load(stream.data(), stream.size(), &sink);
-    return t;
-}
-
-std::vector<unsigned char> state_stream(const char* format, float c, float a, float s, float rate = 48000) {
-    size_t len = 0;
-    void* p = vexo::plugin_state_encode(format, std::strlen(format), rate, c, a, s, &len);
-    std::vector<unsigned char> b(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + len);
-    vexo::state_free(p);
-    return b;
-}
 
 TEST_F(Vst3Module, BusesAndArrangements) {
     void* c = module->create(component_cid, kIComponentIid);

@@ -1,5 +1,7 @@
-// run on the audio thread allocates nothing, takes no lock and does not
-// yield, whatever the host feeds it. Usage: lv2_realtime_tests <module>.
+// The audio path of both formats (LV2 run, VST3 process) allocates nothing,
+// takes no lock and does not yield, whatever the host feeds it and whatever
+// the state operations do at the same time.
+// Usage: realtime_tests <lv2 module> <vst3 module>.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +11,8 @@
 
 #include "audio_thread_guard.h"
 #include "lv2_host.h"
+#include "state_values.h"
+#include "vst3_host.h"
 #include "test_signal.h"
 
 using namespace vexo_test;
@@ -16,6 +20,7 @@ using namespace vexo_test;
 namespace {
 
 const char* g_module_path = nullptr;
+const char* g_vst3_path = nullptr;
 
 TEST(Lv2Realtime, RunNeitherAllocatesNorLocks) {
     LoadedModule module(g_module_path);
@@ -93,11 +98,74 @@ TEST(Lv2Realtime, RunNeverWaitsForSaveOrRestore) {
     EXPECT_EQ(total.yields, 0u);
 }
 
+// process with parameter queues, empty blocks and odd buffers, while
+// another thread calls getState and setState all the time.
+TEST(Vst3Realtime, ProcessNeitherAllocatesNorWaits) {
+    LoadedVst3 module(g_vst3_path);
+    ASSERT_NE(module.factory, nullptr);
+    Proc p(module, module.class_id(0), 48000, true, 2048);
+    ASSERT_NE(p.proc, nullptr);
+    const std::vector<unsigned char> saved = state_stream("vst3", 4, 9, 11);
+
+    std::atomic<bool> stop{false};
+    std::thread state_thread([&] {
+        while (!stop.load()) {
+            MemoryStream out;
+            VCALL(IComponentVtbl, p.comp, getState, &out);
+            MemoryStream in;
+            in.bytes = saved;
+            VCALL(IComponentVtbl, p.comp, setState, &in);
+        }
+    });
+    Lcg rng(6);
+    const ParamID ids[3] = {kCutoffId, kLfoAmtId, kLfoSpeedId};
+    // Host objects are prepared outside the counted section, with room
+    // reserved: their own containers may allocate, the plug-in must not.
+    Changes in_changes, out_changes;
+    out_changes.queues.push_back(Queue{});
+    out_changes.queues[0].id = kModId;
+    out_changes.queues[0].points.reserve(4);
+    float* ins[1] = {p.in.data()};
+    float* outs[1] = {p.out.data()};
+    AudioBusBuffers ib{1, 0, {ins}}, ob{1, 0, {outs}};
+    AudioThreadCounts total;
+    for (int block = 0; block < 20000; ++block) {
+        ProcessData d{};
+        d.numSamples = block % 7 == 0 ? 0 : static_cast<int32_t>(1 + rng.below(2048));
+        d.numInputs = d.numOutputs = 1;
+        d.inputs = &ib;
+        d.outputs = &ob;
+        if (block % 11 == 0) d.inputs = d.outputs = nullptr;  // a flush without buffers
+        in_changes.queues.clear();
+        for (int k = static_cast<int>(rng.below(3)); k > 0; --k) {
+            in_changes.point(ids[rng.below(3)], rng.below(2) ? 0 : d.numSamples / 2, rng.below(1001) / 1000.0);
+            in_changes.point(ids[rng.below(3)], d.numSamples, rng.below(1001) / 1000.0);
+        }
+        out_changes.queues[0].points.clear();
+        d.inputParameterChanges = &in_changes;
+        d.outputParameterChanges = &out_changes;
+        audio_guard_begin();
+        VCALL(IAudioProcessorVtbl, p.proc, process, &d);
+        AudioThreadCounts c = audio_guard_end();
+        total.allocations += c.allocations;
+        total.frees += c.frees;
+        total.locks += c.locks;
+        total.yields += c.yields;
+    }
+    stop = true;
+    state_thread.join();
+    EXPECT_EQ(total.allocations, 0u);
+    EXPECT_EQ(total.frees, 0u);
+    EXPECT_EQ(total.locks, 0u);
+    EXPECT_EQ(total.yields, 0u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) return 2;
+    if (argc < 3) return 2;
     g_module_path = argv[1];
+    g_vst3_path = argv[2];
     return RUN_ALL_TESTS();
 }

@@ -1,9 +1,9 @@
 // One thread runs the plug-in without pause while another saves and restores
-// its state thousands of times. Whatever the interleaving, a restore is
-// applied whole (never a mix of two restores), and once both threads stop
-// the instance holds exactly the last restored values, or the last port
-// values where the host drives the ports. Built with ThreadSanitizer in CI.
-// Usage: lv2_stress_tests <module>.
+// its state thousands of times, in both formats. Whatever the interleaving,
+// a restore is applied whole (never a mix of two restores), and once both
+// threads stop the instance holds exactly the last restored values, or the
+// last port values where the host drives the ports. Built with
+// ThreadSanitizer in CI. Usage: stress_tests <lv2 module> <vst3 module>.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "lv2_host.h"
+#include "vst3_host.h"
 #include "state/state_alloc.h"
 #include "state/state_archive.h"
+#include "state_values.h"
 #include "test_signal.h"
 
 using namespace vexo_test;
@@ -20,12 +22,8 @@ using namespace vexo_test;
 namespace {
 
 const char* g_module_path = nullptr;
+const char* g_vst3_path = nullptr;
 constexpr int kRounds = 3000;
-
-struct Triple {
-    float c = -1, a = -1, s = -1;
-    bool operator==(const Triple&) const = default;
-};
 
 // Restores use triples in which each value determines the other two, so a
 // mix of two restores cannot pass for one.
@@ -34,24 +32,7 @@ Triple restore_triple(int k) {
 }
 bool is_restore_triple(const Triple& t) { return t == restore_triple(static_cast<int>(t.c)); }
 
-std::vector<unsigned char> stream_of(const Triple& t) {
-    size_t len = 0;
-    void* p = vexo::plugin_state_encode("lv2", 3, 48000, t.c, t.a, t.s, &len);
-    std::vector<unsigned char> b(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + len);
-    vexo::state_free(p);
-    return b;
-}
-
-Triple triple_in(const std::vector<unsigned char>& stream) {
-    Triple t;
-    vexo::StateSink sink{&t, [](void*) {}, [](void*) {},
-                         [](void* d, uint32_t i, float v) {
-                             Triple* t = static_cast<Triple*>(d);
-                             (i == 0 ? t->c : i == 1 ? t->a : t->s) = v;
-                         }};
-    vexo::plugin_state_load(stream.data(), stream.size(), &sink);
-    return t;
-}
+std::vector<unsigned char> stream_of(const Triple& t) { return state_stream("lv2", t.c, t.a, t.s); }
 
 class Stress : public ::testing::Test {
 protected:
@@ -71,7 +52,7 @@ protected:
     Triple save(Lv2Plugin& p) {
         PropertyStore store;
         if (iface->save(p.handle, PropertyStore::store, &store, 0, nullptr) != 0 || store.props.empty()) return {};
-        return triple_in(store.props.back().value);
+        return values_in(store.props.back().value);
     }
     std::unique_ptr<LoadedModule> module;
     const LV2_Descriptor* desc = nullptr;
@@ -138,11 +119,52 @@ TEST_F(Stress, PortsWinOnceTheHostStops) {
     EXPECT_EQ(save(p), (Triple{step(p.controls[0]), step(p.controls[1]), step(p.controls[2])}));
 }
 
+// The VST3 component: process on one thread (with host parameter changes
+// now and then), setState and getState on another.
+TEST(Vst3Stress, StatesApplyWholeWhileProcessing) {
+    LoadedVst3 module(g_vst3_path);
+    ASSERT_NE(module.factory, nullptr);
+    Proc p(module, module.class_id(0), 48000, true, 256);
+    ASSERT_NE(p.proc, nullptr);
+    auto load = [&](const Triple& t) {
+        MemoryStream s;
+        s.bytes = state_stream("vst3", t.c, t.a, t.s);
+        return VCALL(IComponentVtbl, p.comp, setState, &s);
+    };
+    ASSERT_EQ(load(restore_triple(0)), kResultOk);
+    p.run(1);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> blocks{0};
+    std::thread audio([&] {
+        Lcg rng(3);
+        while (!stop.load(std::memory_order_relaxed)) {
+            for (float& s : p.in) s = rng.noise();
+            p.run(static_cast<int32_t>(rng.below(257)));
+            blocks.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    int last = 0, mixed = 0, failed = 0;
+    for (int k = 1; k <= kRounds; ++k) {
+        last = k * 13 % 1000;
+        if (load(restore_triple(last)) != kResultOk) ++failed;
+        if (!is_restore_triple(values_in(p.state()))) ++mixed;
+    }
+    stop = true;
+    audio.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(mixed, 0);
+    EXPECT_GT(blocks.load(), 0);
+    p.run(1);
+    EXPECT_EQ(values_in(p.state()), restore_triple(last));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) return 2;
+    if (argc < 3) return 2;
     g_module_path = argv[1];
+    g_vst3_path = argv[2];
     return RUN_ALL_TESTS();
 }
