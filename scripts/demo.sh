@@ -43,7 +43,9 @@ cat <<MSG
 
 Demo written to $out/ (WAV files and spectrograms; sweeps.png shows all five in a row).
 
-Installable bundles:
-  Linux LV2:    build/linux/bundles/brume-vexo.lv2    -> copy the folder into ~/.lv2/
-  Windows LV2:  build/windows/bundles/brume-vexo.lv2  -> copy the folder into %COMMONPROGRAMFILES%\\LV2\\
+Installable bundles (copy the whole folder):
+  Windows VST3: build/windows/bundles/brume-vexo.vst3 -> %COMMONPROGRAMFILES%\\VST3\\
+  Linux VST3:   build/linux/bundles/brume-vexo.vst3   -> ~/.vst3/
+  Windows LV2:  build/windows/bundles/brume-vexo.lv2  -> %COMMONPROGRAMFILES%\\LV2\\
+  Linux LV2:    build/linux/bundles/brume-vexo.lv2    -> ~/.lv2/
 MSG
