@@ -15,6 +15,14 @@ struct AudioThreadCounts {
     uint64_t frees = 0;
     uint64_t locks = 0;   // pthread mutex lock and trylock
     uint64_t yields = 0;  // sched_yield
+
+    AudioThreadCounts& operator+=(const AudioThreadCounts& o) {
+        allocations += o.allocations;
+        frees += o.frees;
+        locks += o.locks;
+        yields += o.yields;
+        return *this;
+    }
 };
 
 // Starts counting on the calling thread.

@@ -20,6 +20,13 @@ using namespace vexo_test;
 namespace {
 
 const char* g_module_path = nullptr;
+
+void expect_none(const AudioThreadCounts& c) {
+    EXPECT_EQ(c.allocations, 0u);
+    EXPECT_EQ(c.frees, 0u);
+    EXPECT_EQ(c.locks, 0u);
+    EXPECT_EQ(c.yields, 0u);
+}
 const char* g_vst3_path = nullptr;
 
 TEST(Lv2Realtime, RunNeitherAllocatesNorLocks) {
@@ -46,15 +53,9 @@ TEST(Lv2Realtime, RunNeitherAllocatesNorLocks) {
         audio_guard_begin();
         p.run(n);
         AudioThreadCounts c = audio_guard_end();
-        total.allocations += c.allocations;
-        total.frees += c.frees;
-        total.locks += c.locks;
-        total.yields += c.yields;
+        total += c;
     }
-    EXPECT_EQ(total.allocations, 0u);
-    EXPECT_EQ(total.frees, 0u);
-    EXPECT_EQ(total.locks, 0u);
-    EXPECT_EQ(total.yields, 0u);
+    expect_none(total);
 }
 
 // The same while another thread saves and restores the state all the time:
@@ -85,17 +86,11 @@ TEST(Lv2Realtime, RunNeverWaitsForSaveOrRestore) {
         audio_guard_begin();
         p.run(1 + rng.below(512));
         AudioThreadCounts c = audio_guard_end();
-        total.allocations += c.allocations;
-        total.frees += c.frees;
-        total.locks += c.locks;
-        total.yields += c.yields;
+        total += c;
     }
     stop = true;
     state_thread.join();
-    EXPECT_EQ(total.allocations, 0u);
-    EXPECT_EQ(total.frees, 0u);
-    EXPECT_EQ(total.locks, 0u);
-    EXPECT_EQ(total.yields, 0u);
+    expect_none(total);
 }
 
 // process with parameter queues, empty blocks and odd buffers, while
@@ -147,17 +142,11 @@ TEST(Vst3Realtime, ProcessNeitherAllocatesNorWaits) {
         audio_guard_begin();
         VCALL(IAudioProcessorVtbl, p.proc, process, &d);
         AudioThreadCounts c = audio_guard_end();
-        total.allocations += c.allocations;
-        total.frees += c.frees;
-        total.locks += c.locks;
-        total.yields += c.yields;
+        total += c;
     }
     stop = true;
     state_thread.join();
-    EXPECT_EQ(total.allocations, 0u);
-    EXPECT_EQ(total.frees, 0u);
-    EXPECT_EQ(total.locks, 0u);
-    EXPECT_EQ(total.yields, 0u);
+    expect_none(total);
 }
 
 }  // namespace

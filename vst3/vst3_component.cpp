@@ -17,6 +17,7 @@
 #include "state/param_exchange.h"
 #include "state/state_alloc.h"
 #include "state/state_archive.h"
+#include "vst3_object.h"
 #include "vst3_plugin.h"
 
 using namespace vst3;
@@ -47,20 +48,10 @@ struct Vst3Component {
     uint8_t output_bus_active;
 };
 
-template <size_t Offset>
-Vst3Component* from(void* iface) {
-    return reinterpret_cast<Vst3Component*>(static_cast<char*>(iface) - Offset);
-}
-
-constexpr size_t kComponentAt = offsetof(Vst3Component, component);
-constexpr size_t kProcessorAt = offsetof(Vst3Component, processor);
-constexpr size_t kRequirementsAt = offsetof(Vst3Component, requirements);
-constexpr size_t kConnectionAt = offsetof(Vst3Component, connection);
-
 // ---------------------------------------------------------------------------
 // FUnknown, shared by the four interfaces
 
-tresult query(Vst3Component* self, const uint8_t* iid, void** obj) {
+tresult object_query(Vst3Component* self, const uint8_t* iid, void** obj) {
     if (!obj) return kInvalidArgument;
     void* found = nullptr;
     if (iid) {
@@ -79,9 +70,7 @@ tresult query(Vst3Component* self, const uint8_t* iid, void** obj) {
     return kResultOk;
 }
 
-uint32_t add_ref(Vst3Component* self) { return self->ref_count.fetch_add(1) + 1; }
-
-uint32_t release(Vst3Component* self) {
+uint32_t object_release(Vst3Component* self) {
     uint32_t left = self->ref_count.fetch_sub(1) - 1;
     if (left == 0) {
         self->params.lock.~ParamLock();
@@ -91,25 +80,12 @@ uint32_t release(Vst3Component* self) {
     return left;
 }
 
-template <size_t Offset>
-tresult query_at(void* iface, const uint8_t* iid, void** obj) {
-    return query(from<Offset>(iface), iid, obj);
-}
-template <size_t Offset>
-uint32_t add_ref_at(void* iface) {
-    return add_ref(from<Offset>(iface));
-}
-template <size_t Offset>
-uint32_t release_at(void* iface) {
-    return release(from<Offset>(iface));
-}
-
-#define FUNKNOWN_AT(offset) .queryInterface = query_at<offset>, .addRef = add_ref_at<offset>, .release = release_at<offset>
-
 // ---------------------------------------------------------------------------
 // IComponent
 
-Vst3Component* component(void* iface) { return from<kComponentAt>(iface); }
+Vst3Component* component(void* iface) {
+    return InterfaceOf<Vst3Component, offsetof(Vst3Component, component)>::object(iface);
+}
 
 // [main-thread]
 tresult initialize(void* iface, void* context) {
@@ -222,7 +198,7 @@ tresult get_state(void* iface, void* stream) {
 }
 
 const IComponentVtbl kComponentVtbl = {
-    FUNKNOWN_AT(kComponentAt),
+    VEXO_FUNKNOWN_SLOTS(Vst3Component, component),
     .initialize = initialize,
     .terminate = terminate,
     .getControllerClassId = get_controller_class_id,
@@ -239,7 +215,9 @@ const IComponentVtbl kComponentVtbl = {
 // ---------------------------------------------------------------------------
 // IAudioProcessor
 
-Vst3Component* processor(void* iface) { return from<kProcessorAt>(iface); }
+Vst3Component* processor(void* iface) {
+    return InterfaceOf<Vst3Component, offsetof(Vst3Component, processor)>::object(iface);
+}
 
 tresult set_bus_arrangements(void*, SpeakerArrangement* inputs, int32_t num_ins, SpeakerArrangement* outputs,
                              int32_t num_outs) {
@@ -364,7 +342,7 @@ tresult process(void* iface, ProcessData* data) {
 uint32_t get_tail_samples(void*) { return 0; }
 
 const IAudioProcessorVtbl kProcessorVtbl = {
-    FUNKNOWN_AT(kProcessorAt),
+    VEXO_FUNKNOWN_SLOTS(Vst3Component, processor),
     .setBusArrangements = set_bus_arrangements,
     .getBusArrangement = get_bus_arrangement,
     .canProcessSampleSize = can_process_sample_size,
@@ -381,22 +359,16 @@ const IAudioProcessorVtbl kProcessorVtbl = {
 uint32_t get_process_context_requirements(void*) { return 0; }
 
 const IProcessContextRequirementsVtbl kRequirementsVtbl = {
-    FUNKNOWN_AT(kRequirementsAt),
+    VEXO_FUNKNOWN_SLOTS(Vst3Component, requirements),
     .getProcessContextRequirements = get_process_context_requirements,
 };
 
-tresult connect(void*, void* other) { return other ? kResultOk : kInvalidArgument; }
-tresult disconnect(void*, void*) { return kResultOk; }
-tresult notify(void*, void*) { return kResultOk; }
-
 const IConnectionPointVtbl kConnectionVtbl = {
-    FUNKNOWN_AT(kConnectionAt),
-    .connect = connect,
-    .disconnect = disconnect,
-    .notify = notify,
+    VEXO_FUNKNOWN_SLOTS(Vst3Component, connection),
+    .connect = connection_connect,
+    .disconnect = connection_disconnect,
+    .notify = connection_notify,
 };
-
-#undef FUNKNOWN_AT
 
 }  // namespace
 

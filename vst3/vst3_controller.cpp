@@ -13,6 +13,7 @@
 
 #include "state/state_alloc.h"
 #include "state/state_archive.h"
+#include "vst3_object.h"
 #include "vst3_plugin.h"
 
 using namespace vst3;
@@ -31,15 +32,6 @@ struct Vst3Controller {
     void* component_handler;     // IComponentHandler*, one reference held
 };
 
-template <size_t Offset>
-Vst3Controller* from(void* iface) {
-    return reinterpret_cast<Vst3Controller*>(static_cast<char*>(iface) - Offset);
-}
-
-constexpr size_t kControllerAt = offsetof(Vst3Controller, controller);
-constexpr size_t kMidiAt = offsetof(Vst3Controller, midi);
-constexpr size_t kConnectionAt = offsetof(Vst3Controller, connection);
-
 struct ParamText {
     const char* title;
     const char* short_title;
@@ -50,7 +42,7 @@ const ParamText kTexts[kParamCount] = {
 // ---------------------------------------------------------------------------
 // FUnknown
 
-tresult query(Vst3Controller* self, const uint8_t* iid, void** obj) {
+tresult object_query(Vst3Controller* self, const uint8_t* iid, void** obj) {
     if (!obj) return kInvalidArgument;
     void* found = nullptr;
     if (iid) {
@@ -67,9 +59,7 @@ tresult query(Vst3Controller* self, const uint8_t* iid, void** obj) {
     return kResultOk;
 }
 
-uint32_t add_ref(Vst3Controller* self) { return self->ref_count.fetch_add(1) + 1; }
-
-uint32_t release(Vst3Controller* self) {
+uint32_t object_release(Vst3Controller* self) {
     uint32_t left = self->ref_count.fetch_sub(1) - 1;
     if (left == 0) {
         if (self->component_handler) vtbl<IComponentHandlerVtbl>(self->component_handler)->release(self->component_handler);
@@ -79,25 +69,12 @@ uint32_t release(Vst3Controller* self) {
     return left;
 }
 
-template <size_t Offset>
-tresult query_at(void* iface, const uint8_t* iid, void** obj) {
-    return query(from<Offset>(iface), iid, obj);
-}
-template <size_t Offset>
-uint32_t add_ref_at(void* iface) {
-    return add_ref(from<Offset>(iface));
-}
-template <size_t Offset>
-uint32_t release_at(void* iface) {
-    return release(from<Offset>(iface));
-}
-
-#define FUNKNOWN_AT(offset) .queryInterface = query_at<offset>, .addRef = add_ref_at<offset>, .release = release_at<offset>
-
 // ---------------------------------------------------------------------------
 // IEditController
 
-Vst3Controller* controller(void* iface) { return from<kControllerAt>(iface); }
+Vst3Controller* controller(void* iface) {
+    return InterfaceOf<Vst3Controller, offsetof(Vst3Controller, controller)>::object(iface);
+}
 
 void set_defaults(Vst3Controller* self) {
     for (uint32_t row = 0; row < kParamCount; ++row) self->values[row] = kParams[row].default_value;
@@ -245,7 +222,7 @@ tresult set_component_handler(void* iface, void* handler) {
 void* create_view(void*, const char*) { return nullptr; }
 
 const IEditControllerVtbl kControllerVtbl = {
-    FUNKNOWN_AT(kControllerAt),
+    VEXO_FUNKNOWN_SLOTS(Vst3Controller, controller),
     .initialize = initialize,
     .terminate = terminate,
     .setComponentState = set_component_state,
@@ -269,22 +246,16 @@ const IEditControllerVtbl kControllerVtbl = {
 tresult get_midi_controller_assignment(void*, int32_t, int16_t, int16_t, ParamID*) { return kInvalidArgument; }
 
 const IMidiMappingVtbl kMidiVtbl = {
-    FUNKNOWN_AT(kMidiAt),
+    VEXO_FUNKNOWN_SLOTS(Vst3Controller, midi),
     .getMidiControllerAssignment = get_midi_controller_assignment,
 };
 
-tresult connect(void*, void* other) { return other ? kResultOk : kInvalidArgument; }
-tresult disconnect(void*, void*) { return kResultOk; }
-tresult notify(void*, void*) { return kResultOk; }
-
 const IConnectionPointVtbl kConnectionVtbl = {
-    FUNKNOWN_AT(kConnectionAt),
-    .connect = connect,
-    .disconnect = disconnect,
-    .notify = notify,
+    VEXO_FUNKNOWN_SLOTS(Vst3Controller, connection),
+    .connect = connection_connect,
+    .disconnect = connection_disconnect,
+    .notify = connection_notify,
 };
-
-#undef FUNKNOWN_AT
 
 }  // namespace
 

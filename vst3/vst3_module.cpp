@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "state/state_alloc.h"
+#include "vst3_object.h"
 #include "vst3_plugin.h"
 
 using namespace vst3;
@@ -56,6 +57,10 @@ int read_whole_stream(void* stream, unsigned char** out, size_t* out_len) {
     *out_len = have;
     return 0;
 }
+
+tresult connection_connect(void*, void* other) { return other ? kResultOk : kInvalidArgument; }
+tresult connection_disconnect(void*, void*) { return kResultOk; }
+tresult connection_notify(void*, void*) { return kResultOk; }
 
 // ---------------------------------------------------------------------------
 // Module paths
