@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -18,17 +19,20 @@ const char* g_probe = nullptr;
 const char* g_module = nullptr;
 
 TEST(Vst3Paths, LongBundlePath) {
-    // <test folder>/long-path-bundles/<long names...>/brume-vexo.vst3/Contents/<arch>/
-    fs::path base = fs::absolute(fs::path(g_module)).parent_path().parent_path().parent_path().parent_path();
-    fs::path bundle = base / "long-path-bundles";
+    // <temp>/vexo-long-path-test/<long names...>/brume-vexo.vst3/Contents/<arch>/
+    std::error_code ec;
+    // One folder per build tree, so that test runs of two builds never meet.
+    const fs::path base =
+        fs::temp_directory_path(ec) / ("vexo-long-path-test-" + std::to_string(std::hash<std::string>{}(g_module)));
+    fs::remove_all(base, ec);
+    fs::path bundle = base;
     for (int i = 0; i < 6; ++i) bundle /= std::string(48, static_cast<char>('a' + i));
     bundle /= "brume-vexo.vst3";
     const fs::path contents = bundle / "Contents";
     const fs::path arch = contents / fs::path(g_module).parent_path().filename();
-    std::error_code ec;
     fs::create_directories(arch, ec);
-    ASSERT_FALSE(ec) << ec.message();
     fs::create_directories(contents / "Resources", ec);
+    ASSERT_TRUE(fs::is_directory(arch) && fs::is_directory(contents / "Resources"));
     const fs::path probe_copy = arch / fs::path(g_probe).filename();
     const fs::path module_copy = arch / fs::path(g_module).filename();
     fs::copy_file(g_probe, probe_copy, fs::copy_options::overwrite_existing, ec);
@@ -61,7 +65,7 @@ TEST(Vst3Paths, LongBundlePath) {
         ASSERT_NE(module.factory, nullptr);
         EXPECT_EQ(VCALL(vst3::IPluginFactory3Vtbl, module.factory, countClasses), 2);
     }
-    fs::remove_all(base / "long-path-bundles", ec);
+    fs::remove_all(base, ec);
 }
 
 }  // namespace
