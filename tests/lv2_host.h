@@ -96,6 +96,11 @@ struct Lv2Plugin {
         if (handle) desc->cleanup(handle);
     }
     void run(uint32_t n) { desc->run(handle, n); }
+    void set_controls(float cutoff, float lfo_amt, float lfo_speed) {
+        controls[0] = cutoff;
+        controls[1] = lfo_amt;
+        controls[2] = lfo_speed;
+    }
 };
 
 }  // namespace vexo_test

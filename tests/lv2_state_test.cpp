@@ -67,9 +67,7 @@ LoadedModule* Lv2State::module = nullptr;
 
 TEST_F(Lv2State, SaveStoresOneChunkProperty) {
     Lv2Plugin p(desc, 44100, host.list);
-    p.controls[0] = 3;
-    p.controls[1] = 9;
-    p.controls[2] = 12;
+    p.set_controls(3, 9, 12);
     desc->activate(p.handle);
     p.run(64);
     PropertyStore store;
@@ -97,9 +95,7 @@ TEST_F(Lv2State, SaveStoresOneChunkProperty) {
 
 TEST_F(Lv2State, RestoreIntoAFreshInstance) {
     Lv2Plugin a(desc, 48000, host.list);
-    a.controls[0] = 5;
-    a.controls[1] = 14;
-    a.controls[2] = 15;
+    a.set_controls(5, 14, 15);
     desc->activate(a.handle);
     a.run(100);
     PropertyStore store;
@@ -112,9 +108,7 @@ TEST_F(Lv2State, RestoreIntoAFreshInstance) {
     for (uint32_t port = 2; port <= 4; ++port) desc->connect_port(b.handle, port, nullptr);
     ASSERT_EQ(restore(b, store), LV2_STATE_SUCCESS);
     desc->activate(b.handle);
-    c.controls[0] = 5;
-    c.controls[1] = 14;
-    c.controls[2] = 15;
+    c.set_controls(5, 14, 15);
     desc->activate(c.handle);
     Lcg rng(3);
     for (size_t i = 0; i < b.in.size(); ++i) b.in[i] = c.in[i] = rng.noise();
@@ -156,9 +150,7 @@ TEST_F(Lv2State, RefusedStatesChangeNothing) {
     };
     for (const Case& c : cases) {
         Lv2Plugin p(desc, 48000, host.list);
-        p.controls[0] = 9;
-        p.controls[1] = 4;
-        p.controls[2] = 2;
+        p.set_controls(9, 4, 2);
         desc->activate(p.handle);
         p.run(32);
         EXPECT_EQ(restore_bytes(p, c.bytes), LV2_STATE_ERR_UNKNOWN) << c.name;
@@ -212,9 +204,7 @@ TEST_F(Lv2State, NoUridMapMeansNoStateButNoCrash) {
 // the port wins unless the host set it to the restored value.
 TEST_F(Lv2State, RestoredValuesMeetControlPorts) {
     Lv2Plugin p(desc, 48000, host.list);
-    p.controls[0] = 2;
-    p.controls[1] = 3;
-    p.controls[2] = 4;
+    p.set_controls(2, 3, 4);
     desc->activate(p.handle);
     p.run(8);
     ASSERT_EQ(restore_bytes(p, state_stream("lv2", 10, 11, 12)), LV2_STATE_SUCCESS);

@@ -215,9 +215,7 @@ TEST_F(Lv2Module, OutputMatchesEngineForAnyBlockSize) {
     for (uint32_t block : {1u, 7u, 480u, 4096u}) {
         for (bool in_place : {false, true}) {
             Lv2Plugin p(desc, 48000, host.list);
-            p.controls[0] = 6;
-            p.controls[1] = 13;
-            p.controls[2] = 11;
+            p.set_controls(6, 13, 11);
             if (in_place) desc->connect_port(p.handle, 1, p.in.data());
             desc->activate(p.handle);
             std::vector<float> got(total);

@@ -27,9 +27,7 @@ int main(int argc, char** argv) {
     std::vector<float> mods;
 
     Lv2Plugin p(module.descriptor(), 48000, host.list);
-    p.controls[0] = 9;
-    p.controls[1] = 12;
-    p.controls[2] = 5;
+    p.set_controls(9, 12, 5);
     module.descriptor()->activate(p.handle);
     Lcg rng(77);
     for (uint32_t pos = 0; pos < total;) {

@@ -424,9 +424,7 @@ TEST_F(Vst3Module, StatesCrossBetweenFormats) {
     ASSERT_NE(lv2.descriptor(), nullptr);
     HostFeatures host;
     Lv2Plugin l(lv2.descriptor(), 44100, host.list);
-    l.controls[0] = 5;
-    l.controls[1] = 6;
-    l.controls[2] = 13;
+    l.set_controls(5, 6, 13);
     lv2.descriptor()->activate(l.handle);
     l.run(8);
     const LV2_State_Interface* iface = state_interface(lv2.descriptor());
