@@ -173,6 +173,69 @@ TEST_F(Vst3Module, InterfacesShareOneObjectAndHaveNoEmptySlots) {
     }
 }
 
+struct Ctrl {
+    void* ctrl;
+    int host_context = 0;
+    explicit Ctrl(LoadedVst3& m, const Uid& cid) : ctrl(m.create(cid, kIEditControllerIid)) {
+        if (ctrl) VCALL(IEditControllerVtbl, ctrl, initialize, &host_context);
+    }
+    ~Ctrl() {
+        if (ctrl) release(ctrl);
+    }
+    std::u16string text(ParamID id, double normalized) {
+        char16 buf[128];
+        std::fill(std::begin(buf), std::end(buf), u'#');
+        if (VCALL(IEditControllerVtbl, ctrl, getParamStringByValue, id, normalized, buf) != kResultOk) return u"<refused>";
+        return std::u16string(buf);
+    }
+    double value(ParamID id, const char16* text) {
+        double v = -99;
+        VCALL(IEditControllerVtbl, ctrl, getParamValueByString, id, const_cast<char16*>(text), &v);
+        return v;
+    }
+    double normalized(ParamID id) { return VCALL(IEditControllerVtbl, ctrl, getParamNormalized, id); }
+};
+
+// A host that passes null pointers or wrong indices gets a refusal, never a
+// crash.
+TEST_F(Vst3Module, NullPointersAndBadIndicesAreRefused) {
+    void* f = module->factory;
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, getFactoryInfo, nullptr), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, getClassInfo, 0, nullptr), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, getClassInfo2, 1, nullptr), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, getClassInfoUnicode, 0, nullptr), kResultOk);
+    void* out = nullptr;
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, createInstance, nullptr, reinterpret_cast<const char*>(kFUnknownIid.data()), &out), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, createInstance, reinterpret_cast<const char*>(component_cid.data()), nullptr, &out), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, createInstance, reinterpret_cast<const char*>(component_cid.data()),
+                    reinterpret_cast<const char*>(kIComponentIid.data()), nullptr),
+              kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, queryInterface, kFUnknownIid.data(), nullptr), kResultOk);
+    EXPECT_NE(VCALL(IPluginFactory3Vtbl, f, queryInterface, nullptr, &out), kResultOk);
+
+    Proc p(*module, component_cid);
+    EXPECT_NE(VCALL(FUnknownVtbl, p.comp, queryInterface, kIComponentIid.data(), nullptr), kResultOk);
+    EXPECT_EQ(VCALL(FUnknownVtbl, p.comp, queryInterface, nullptr, &out), kNoInterface);
+    EXPECT_EQ(VCALL(IComponentVtbl, p.comp, getBusInfo, kAudio, kInput, 0, nullptr), kInvalidArgument);
+    EXPECT_EQ(VCALL(IComponentVtbl, p.comp, getBusInfo, kAudio, kInput, 0x7fffffff, nullptr), kInvalidArgument);
+    EXPECT_EQ(VCALL(IAudioProcessorVtbl, p.proc, getBusArrangement, kInput, 0, nullptr), kInvalidArgument);
+    EXPECT_EQ(VCALL(IAudioProcessorVtbl, p.proc, setBusArrangements, nullptr, 1, nullptr, 1), kResultFalse);
+    EXPECT_NE(VCALL(IAudioProcessorVtbl, p.proc, setupProcessing, nullptr), kResultOk);
+    EXPECT_EQ(VCALL(IAudioProcessorVtbl, p.proc, process, nullptr), kResultOk);  // nothing to do
+
+    Ctrl c(*module, controller_cid);
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, getParameterInfo, 0, nullptr), kResultFalse);
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, getParamStringByValue, kCutoffId, 0.5, nullptr), kResultFalse);
+    double v = 0;
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, getParamValueByString, kCutoffId, nullptr, &v), kResultFalse);
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, getParamValueByString, kCutoffId, const_cast<char16*>(u"3"), nullptr), kResultFalse);
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, setComponentHandler, nullptr), kResultOk);
+    EXPECT_EQ(VCALL(IEditControllerVtbl, c.ctrl, createView, nullptr), nullptr);
+    void* midi = query(c.ctrl, kIMidiMappingIid);
+    EXPECT_EQ(VCALL(IMidiMappingVtbl, midi, getMidiControllerAssignment, 0, 0, 1, nullptr), kInvalidArgument);
+    release(midi);
+}
+
 // ---------------------------------------------------------------------------
 // Component and processing
 
@@ -469,29 +532,6 @@ TEST_F(Vst3Module, StatesCrossBetweenFormats) {
 
 // ---------------------------------------------------------------------------
 // Controller
-
-struct Ctrl {
-    void* ctrl;
-    int host_context = 0;
-    explicit Ctrl(LoadedVst3& m, const Uid& cid) : ctrl(m.create(cid, kIEditControllerIid)) {
-        if (ctrl) VCALL(IEditControllerVtbl, ctrl, initialize, &host_context);
-    }
-    ~Ctrl() {
-        if (ctrl) release(ctrl);
-    }
-    std::u16string text(ParamID id, double normalized) {
-        char16 buf[128];
-        std::fill(std::begin(buf), std::end(buf), u'#');
-        if (VCALL(IEditControllerVtbl, ctrl, getParamStringByValue, id, normalized, buf) != kResultOk) return u"<refused>";
-        return std::u16string(buf);
-    }
-    double value(ParamID id, const char16* text) {
-        double v = -99;
-        VCALL(IEditControllerVtbl, ctrl, getParamValueByString, id, const_cast<char16*>(text), &v);
-        return v;
-    }
-    double normalized(ParamID id) { return VCALL(IEditControllerVtbl, ctrl, getParamNormalized, id); }
-};
 
 TEST_F(Vst3Module, ControllerDescribesParameters) {
     Ctrl c(*module, controller_cid);
