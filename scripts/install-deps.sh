@@ -10,7 +10,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev    # tests (GoogleTest source for the cross build) and benchmarks
   lv2-dev liblilv-dev lilv-utils sordi        # LV2 headers, a real host, lv2apply, lv2_validate
   sox libsox-fmt-all                          # demo and render tests
-  clang                                       # fuzzers
+  clang libclang-rt-14-dev                    # fuzzers (libFuzzer and sanitizer runtimes)
 )
 
 missing=()
