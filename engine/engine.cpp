@@ -26,7 +26,7 @@ void engine_init(Engine* e) {
     e->param_values[kParamLfoAmt] = 0.0f;
     e->param_values[kParamLfoSpeed] = 7.0f;
     e->sample_rate = 0.0f;
-    e->tick_period = 1;
+    e->tick_period = 1;  // until set_sample_rate; a period of 0 would stall the block loop
 }
 
 // Samples per tick: fs * 0.01 rounded half away from zero. Rates below 50 Hz
@@ -56,6 +56,7 @@ void engine_set_sample_rate(Engine* e, float fs) {
     e->in_hp.state = in_state;
     e->out_lp.state = lp_state;
     e->out_hp.state = hp_state;
+    svf_cache(e, register_to_hz(e->fc_register), resonance_q());
 }
 
 void engine_reset(Engine* e) {
@@ -68,6 +69,7 @@ void engine_reset(Engine* e) {
     e->fc_hz = register_to_hz(e->fc_register);
     e->q = resonance_q();
     e->ref_fc = e->fc_hz;
+    svf_cache(e, e->fc_hz, e->q);
     e->tick_countdown = 0;
     e->lfo_phase = 0;
     e->cutoff_mod = e->cutoff_base;

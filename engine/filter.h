@@ -93,16 +93,22 @@ inline SvfCoeffs svf_coeffs(float fc_hz, float q, float ref_fc, float pi_over_fs
     return c;
 }
 
+// The cached coefficients for the given cutoff and Q, from the current
+// reference cutoff and sample rate.
+inline void svf_cache(Engine* e, float fc_hz, float q) {
+    SvfCoeffs c = svf_coeffs(fc_hz, q, e->ref_fc, e->pi_over_fs, e->prewarp_max, e->sample_rate);
+    e->svf_g = c.g;
+    e->svf_gz = c.gz;
+    e->svf_kg = c.kg;
+    e->svf_d = c.d;
+}
+
 // Cutoff, Q and coefficients from the current cutoff register, reference
 // cutoff and sample rate.
 inline void svf_update(Engine* e) {
     e->fc_hz = register_to_hz(e->fc_register);
     e->q = resonance_q();
-    SvfCoeffs c = svf_coeffs(e->fc_hz, e->q, e->ref_fc, e->pi_over_fs, e->prewarp_max, e->sample_rate);
-    e->svf_g = c.g;
-    e->svf_gz = c.gz;
-    e->svf_kg = c.kg;
-    e->svf_d = c.d;
+    svf_cache(e, e->fc_hz, e->q);
 }
 
 // One LFO tick: advance the phase, add the sine value to the base cutoff,
@@ -119,9 +125,9 @@ inline void lfo_tick(Engine* e) {
     e->cutoff_mod = static_cast<uint8_t>(v);
     e->fc_register = static_cast<float>(kCutoffCurve[static_cast<uint32_t>(v)]);
     e->tick_countdown = e->tick_period;
-    // Everything the coefficients depend on changes only at a tick, at reset
-    // (which forces a tick before the next sample) or with the sample rate
-    // (which requires a reset).
+    // The coefficients depend on the cutoff register, which changes only
+    // here, and on the reference cutoff and the rate, whose setters refresh
+    // the cache themselves.
     svf_update(e);
 }
 

@@ -507,6 +507,22 @@ TEST(BlockLoop, EqualsPerSampleFormBitForBit) {
     }
 }
 
+// The coefficients cached per tick follow a new rate even when a caller
+// skips the reset that should follow it: the block loop still matches the
+// per-sample evaluation.
+TEST(BlockLoop, CachedCoefficientsFollowTheRate) {
+    Engine a = make_engine(48000, 6, 10, 9);
+    std::vector<float> in = vexo_test::test_signal(30000, 8), fast(in.size()), slow(in.size());
+    engine_process(&a, in.data(), fast.data(), 1000);
+    Engine b = a;
+    engine_set_sample_rate(&a, 22050);
+    engine_set_sample_rate(&b, 22050);
+    engine_process(&a, in.data() + 1000, fast.data() + 1000, 29000);
+    reference_process(&b, in.data() + 1000, slow.data() + 1000, 29000);
+    std::copy(fast.begin(), fast.begin() + 1000, slow.begin());
+    EXPECT_EQ(vexo_test::first_difference(fast, slow), -1);
+}
+
 // Low rates: a reference cutoff far above the current one must not make the
 // filter grow. Worst case: reset while the cutoff is at the top, then sweep
 // at the bottom (and the other way round).
